@@ -7,7 +7,7 @@
 
 #include "job/update_job.h"
 
-namespace link {
+namespace devlink {
 
 inline constexpr std::size_t kAnnounceFrameSize = 30;
 using AnnounceFrame = std::array<std::uint8_t, kAnnounceFrameSize>;
@@ -19,4 +19,4 @@ AnnounceFrame BuildAnnounceFrame(const job::UpdateJob& job);
 // read, 0 when none could be collected. The reply read never outlives the call.
 win::DWORD SendAnnounce(job::UpdateJob& job);
 
-}  // namespace link
+}  // namespace devlink

@@ -1,6 +1,6 @@
 #include "link/crc16.h"
 
-namespace link {
+namespace devlink {
 
 std::uint16_t ComputeCrc16(const std::uint8_t* data, std::int8_t length) {
   std::uint16_t crc = 0xFFFF;
@@ -14,4 +14,4 @@ std::uint16_t ComputeCrc16(const std::uint8_t* data, std::int8_t length) {
   return crc;
 }
 
-}  // namespace link
+}  // namespace devlink

@@ -5,7 +5,7 @@
 #include "job/operator_surface.h"
 #include "job/update_job.h"
 
-namespace link {
+namespace devlink {
 
 // The thread procedure. Never returns.
 [[noreturn]] void UpdateWorker(job::UpdateJob& job, job::OperatorSurface& dialog);
@@ -17,4 +17,4 @@ void RunJobCycle(job::UpdateJob& job, job::OperatorSurface& dialog);
 // Reads one reply byte through job.readOverlapped. 1 when a byte came, 0 on failure (`reply` 0).
 win::DWORD ReadReplyByte(job::UpdateJob& job, std::uint8_t& reply);
 
-}  // namespace link
+}  // namespace devlink
