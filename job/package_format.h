@@ -19,6 +19,8 @@ inline constexpr int kEntryCount = 7;
 inline constexpr std::size_t kVersionTextSize = 14;
 inline constexpr std::size_t kFrameBufferSize = 1'400'000;
 inline constexpr std::uint32_t kMaxPayloadChars = 2'800'000;  // after clearing the lowest bit
+// The entry id that every supported package sends.
+inline constexpr std::int32_t kFirmwareEntryId = 1;
 
 struct PackageHeader {
   std::array<std::uint8_t, kHeaderSize> bytes{};
