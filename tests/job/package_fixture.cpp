@@ -63,14 +63,6 @@ PackageBuilder& PackageBuilder::EntryDeclaring(std::int32_t id, std::int32_t pay
   return *this;
 }
 
-PackageBuilder& PackageBuilder::Version(int position, const std::string& versionText) {
-  PackageEntry entry = ReadEntry(header_, position);
-  std::memcpy(entry.versionText.data(), versionText.data(),
-              std::min(versionText.size(), kVersionTextSize));
-  WriteEntry(header_, position, entry);
-  return *this;
-}
-
 PackageBuilder& PackageBuilder::Trailing(const std::string& text) {
   text_ += text;
   return *this;
@@ -81,28 +73,7 @@ std::string PackageBuilder::Bytes() const {
 }
 
 std::string HexText(const std::vector<std::uint8_t>& bytes) {
-  static constexpr char kDigits[] = "0123456789ABCDEF";
-  std::string text;
-  text.reserve(bytes.size() * 2);
-  for (const std::uint8_t byte : bytes) {
-    text += kDigits[byte >> 4];
-    text += kDigits[byte & 0x0F];
-  }
-  return text;
-}
-
-std::vector<std::uint8_t> FramesImage(std::uint32_t count, std::uint32_t frameSize) {
-  std::vector<std::uint8_t> image;
-  image.reserve(std::size_t{count} * frameSize);
-  const std::uint32_t length = frameSize - 2;
-  for (std::uint32_t frame = 0; frame < count; ++frame) {
-    image.push_back(static_cast<std::uint8_t>(length >> 8));
-    image.push_back(static_cast<std::uint8_t>(length & 0xFF));
-    for (std::uint32_t i = 0; i < length; ++i) {
-      image.push_back(static_cast<std::uint8_t>(frame * 7 + i * 13 + 1));
-    }
-  }
-  return image;
+  return pkg::PayloadText(bytes, false);
 }
 
 DebugCapture::DebugCapture() {

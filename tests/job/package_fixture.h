@@ -10,6 +10,7 @@
 
 #include "job/operator_surface.h"
 #include "job/package_format.h"
+#include "tools/pkg/package_maker.h"
 
 namespace job::testing {
 
@@ -41,7 +42,6 @@ class PackageBuilder {
   // An entry that declares `payloadChars` whatever the text that follows holds.
   PackageBuilder& EntryDeclaring(std::int32_t id, std::int32_t payloadChars,
                                  const std::string& text);
-  PackageBuilder& Version(int position, const std::string& versionText);
   PackageBuilder& Trailing(const std::string& text);
   std::string Bytes() const;
 
@@ -51,9 +51,10 @@ class PackageBuilder {
   std::string text_;
 };
 
+// The image as the package's upper-case hex text.
 std::string HexText(const std::vector<std::uint8_t>& bytes);
 // A well-formed image: `count` frames of `frameSize` bytes (length prefix included).
-std::vector<std::uint8_t> FramesImage(std::uint32_t count, std::uint32_t frameSize);
+using pkg::FramesImage;
 
 class RecordingSurface : public OperatorSurface {
  public:
