@@ -1,11 +1,10 @@
 // ovrin-pkg: builds firmware packages and shows what a package holds.
-#include <cerrno>
 #include <charconv>
-#include <cstdlib>
 #include <fstream>
 #include <iostream>
 #include <iterator>
 #include <optional>
+#include <stdexcept>
 #include <string>
 #include <vector>
 

@@ -1,6 +1,7 @@
 // Building firmware packages for tests, fixtures and people preparing packages.
 #pragma once
 
+#include <array>
 #include <cstdint>
 #include <optional>
 #include <string>
