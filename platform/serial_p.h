@@ -34,6 +34,10 @@ struct Transfer {
   platform::Millis NextDeadline() const;
 };
 
+// Tests only: the next `count` reads of the line, on any port, fail with `error` (an errno value)
+// without reaching the device.
+void FailNextLineReads(int error, int count);
+
 class SerialPort final : public KernelObject {
  public:
   // Opens and configures the device at `path`; null with the Windows error in `error`.

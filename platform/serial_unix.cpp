@@ -8,6 +8,7 @@
 #include <unistd.h>
 
 #include <algorithm>
+#include <atomic>
 #include <cerrno>
 #include <charconv>
 #include <cstdint>
@@ -27,6 +28,20 @@ using platform::ClockNow;
 using platform::Millis;
 
 constexpr Millis kNever = std::numeric_limits<Millis>::max();
+
+std::atomic<int> g_failingReads{0};
+std::atomic<int> g_readFailure{0};
+
+// The injected failure, or 0 when the read goes to the device.
+int InjectedReadFailure() {
+  int left = g_failingReads.load(std::memory_order_relaxed);
+  while (left > 0) {
+    if (g_failingReads.compare_exchange_weak(left, left - 1, std::memory_order_acquire)) {
+      return g_readFailure.load(std::memory_order_relaxed);
+    }
+  }
+  return 0;
+}
 
 struct SpeedCode {
   DWORD rate;
@@ -173,6 +188,11 @@ void Record(OVERLAPPED& record, DWORD status, DWORD count) {
 }
 
 }  // namespace
+
+void FailNextLineReads(int error, int count) {
+  g_readFailure.store(error, std::memory_order_relaxed);
+  g_failingReads.store(count, std::memory_order_release);
+}
 
 bool Transfer::Finished(Millis now) const {
   if (done == length) return true;
@@ -401,6 +421,7 @@ int SerialPort::Move(Transfer& transfer, bool hungUp) {
 // Returns 0 or the errno that ends the transfer. End of file and a hang-up with nothing to read
 // count as EIO: the line is gone.
 int SerialPort::MoveIn(Transfer& transfer, bool hungUp) {
+  if (const int injected = InjectedReadFailure(); injected != 0) return injected;
   while (transfer.done < transfer.length) {
     const ssize_t got = read(fd_, transfer.into + transfer.done, transfer.length - transfer.done);
     if (got > 0) {

@@ -4,6 +4,7 @@
 #include <sys/eventfd.h>
 #include <unistd.h>
 
+#include <algorithm>
 #include <cerrno>
 #include <cstdint>
 #include <mutex>
@@ -99,15 +100,17 @@ bool Event::Consume() {
 }
 
 bool Event::Wait(platform::Millis ms) {
-  const platform::Millis deadline = ms < 0 ? -1 : platform::ClockNow() + ms;
+  const bool forever = ms < 0;
+  const platform::Millis deadline = forever ? 0 : platform::ClockNow() + ms;
   for (;;) {
-    const platform::Millis left = deadline < 0 ? -1 : deadline - platform::ClockNow();
+    const platform::Millis left =
+        forever ? 0 : std::max<platform::Millis>(0, deadline - platform::ClockNow());
     pollfd fds{fd_, POLLIN, 0};
-    const int ready = poll(&fds, 1, left < 0 ? -1 : platform::RealTimeoutMs(left));
+    const int ready = poll(&fds, 1, forever ? -1 : platform::RealTimeoutMs(left));
     if (ready > 0 && (manualReset_ || Consume())) return true;
-    if (ready == 0 && left <= 0) return false;
+    if (ready == 0 && !forever && left == 0) return false;
     if (ready < 0 && errno != EINTR) return false;
-    // EINTR, a rounding short of the deadline, or another waiter took an auto-reset signal.
+    // Interrupted, woken a little before the deadline, or another waiter took the signal.
   }
 }
 

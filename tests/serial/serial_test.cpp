@@ -18,6 +18,7 @@
 #include <vector>
 
 #include "platform/clock.h"
+#include "platform/serial_p.h"
 #include "platform/win32_kernel.h"
 
 namespace {
@@ -296,6 +297,20 @@ TEST_F(SerialTest, HangUpFailsPendingAndImmediateReads) {
   EXPECT_EQ(GetLastError(), ERROR_DEVICE_NOT_CONNECTED);
 }
 
+TEST_F(SerialTest, ImmediateReadFailureLeavesThePortUsable) {
+  SetTimeouts(1000, 500, 5000);
+  pty_.Send({0x11});
+  AwaitInput(1);
+  detail::FailNextLineReads(EBADF, 1);
+  BYTE byte = 0;
+  DWORD count = 0;
+  EXPECT_FALSE(ReadFile(port_, &byte, 1, &count, &read_));
+  EXPECT_EQ(GetLastError(), ERROR_INVALID_HANDLE);
+  EXPECT_TRUE(HasOverlappedIoCompleted(&read_));
+  ASSERT_TRUE(ReadFile(port_, &byte, 1, &count, &read_));
+  EXPECT_EQ(byte, 0x11);
+}
+
 TEST_F(SerialTest, LongFrameGoesOutWholeWhileTheDeviceReadsSlowly) {
   SetTimeouts(1000, 500, 5000);
   const std::vector<BYTE> frame = Pattern(65537);
@@ -334,6 +349,34 @@ TEST_F(SerialTest, SecondWriteOnARecordWaitsForTheFirst) {
   second.join();
   EXPECT_TRUE(GetOverlappedResult(port_, &write_, &written, TRUE));
   EXPECT_EQ(written, 3u);
+}
+
+TEST_F(SerialTest, WriteTimeoutEndsAStuckWriteWithWhatWentOut) {
+  platform::SetClockScale(100);
+  COMMTIMEOUTS timeouts{0, 0, 0, 0, 2000};
+  ASSERT_TRUE(SetCommTimeouts(port_, &timeouts));
+  const std::vector<BYTE> frame = Pattern(65537);
+  DWORD written = 0;
+  ASSERT_FALSE(WriteFile(port_, frame.data(), 65537, &written, &write_));
+  ASSERT_TRUE(GetOverlappedResult(port_, &write_, &written, TRUE));
+  EXPECT_GT(written, 0u);
+  EXPECT_LT(written, 65537u);
+  EXPECT_EQ(pty_.Receive(written), std::vector<BYTE>(frame.begin(), frame.begin() + written));
+}
+
+TEST_F(SerialTest, PurgeDropsReceivedBytesAndAbortsTheRead) {
+  pty_.Send({1, 2, 3, 4, 5});
+  AwaitInput(5);
+  ASSERT_TRUE(PurgeComm(port_, PURGE_RXCLEAR));
+  COMSTAT status;
+  ASSERT_TRUE(ClearCommError(port_, nullptr, &status));
+  EXPECT_EQ(status.cbInQue, 0u);
+  BYTE byte = 0;
+  DWORD count = 0;
+  ASSERT_FALSE(ReadFile(port_, &byte, 1, &count, &read_));
+  ASSERT_TRUE(PurgeComm(port_, PURGE_RXABORT));
+  EXPECT_FALSE(GetOverlappedResult(port_, &read_, &count, FALSE));
+  EXPECT_EQ(GetLastError(), ERROR_OPERATION_ABORTED);
 }
 
 TEST_F(SerialTest, CancelEndsTheReadAndLeavesTheBytesForTheNext) {
