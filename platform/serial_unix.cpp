@@ -279,7 +279,7 @@ BOOL SerialPort::SetState(const DCB& dcb) {
   if (tcgetattr(fd_, &applied) != 0) return Fail(platform::WinErrorFromErrno(errno));
   const bool took = cfgetispeed(&applied) == *speed && cfgetospeed(&applied) == *speed &&
                     (applied.c_cflag & kFramingBits) == *framing;
-  return took ? TRUE : Fail(ERROR_INVALID_PARAMETER);
+  return took ? TRUE : Fail(ERROR_NOT_SUPPORTED);
 }
 
 BOOL SerialPort::SetTimeouts(const COMMTIMEOUTS& timeouts) {

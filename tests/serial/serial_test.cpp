@@ -194,29 +194,45 @@ TEST_F(SerialTest, PortThatAnotherProcessLocksDoesNotOpen) {
   EXPECT_NE(port_, INVALID_HANDLE_VALUE);
 }
 
-TEST_F(SerialTest, LineSettingsReachTheDeviceSide) {
-  for (DWORD rate : {9600u, 57600u, 115200u}) {
-    DCB dcb;
-    ASSERT_TRUE(GetCommState(port_, &dcb));
-    dcb.BaudRate = rate;
-    dcb.ByteSize = 8;
-    dcb.Parity = NOPARITY;
-    dcb.StopBits = ONESTOPBIT;
-    ASSERT_TRUE(SetCommState(port_, &dcb)) << GetLastError();
-    termios device{};
-    ASSERT_EQ(tcgetattr(pty_.Master(), &device), 0);
+TEST_F(SerialTest, LineSpeedReachesTheDeviceSide) {
+  const std::pair<DWORD, speed_t> speeds[] = {{9600, B9600}, {57600, B57600}, {115200, B115200}};
+  for (const auto& [rate, code] : speeds) {
+    const DCB wanted{rate, 8, NOPARITY, ONESTOPBIT};
+    ASSERT_TRUE(SetCommState(port_, &wanted)) << rate << " " << GetLastError();
     DCB back;
     ASSERT_TRUE(GetCommState(port_, &back));
     EXPECT_EQ(back.BaudRate, rate);
     EXPECT_EQ(back.ByteSize, 8);
     EXPECT_EQ(back.Parity, NOPARITY);
     EXPECT_EQ(back.StopBits, ONESTOPBIT);
-    EXPECT_EQ(device.c_cflag & CSIZE, static_cast<tcflag_t>(CS8));
-    EXPECT_EQ(device.c_cflag & CRTSCTS, 0u);
+    termios device{};
+    ASSERT_EQ(tcgetattr(pty_.Master(), &device), 0);
+    EXPECT_EQ(cfgetospeed(&device), code);
   }
-  DCB odd{12345, 8, NOPARITY, ONESTOPBIT};
-  EXPECT_FALSE(SetCommState(port_, &odd));
-  EXPECT_EQ(GetLastError(), ERROR_INVALID_PARAMETER);
+}
+
+TEST_F(SerialTest, FramingIsAppliedOrRefusedNeverMisreported) {
+  // A pseudo-terminal keeps 8N1 whatever it is asked; a real UART takes these.
+  const DCB framings[] = {{9600, 7, EVENPARITY, TWOSTOPBITS}, {1200, 5, ODDPARITY, ONESTOPBIT}};
+  for (const DCB& wanted : framings) {
+    if (!SetCommState(port_, &wanted)) {
+      EXPECT_EQ(GetLastError(), ERROR_NOT_SUPPORTED);
+      continue;
+    }
+    DCB back;
+    ASSERT_TRUE(GetCommState(port_, &back));
+    EXPECT_EQ(back.ByteSize, wanted.ByteSize);
+    EXPECT_EQ(back.Parity, wanted.Parity);
+    EXPECT_EQ(back.StopBits, wanted.StopBits);
+  }
+  const DCB invalid[] = {{12345, 8, NOPARITY, ONESTOPBIT},
+                         {9600, 9, NOPARITY, ONESTOPBIT},
+                         {9600, 8, 3, ONESTOPBIT},
+                         {9600, 8, NOPARITY, 1}};
+  for (const DCB& wanted : invalid) {
+    EXPECT_FALSE(SetCommState(port_, &wanted));
+    EXPECT_EQ(GetLastError(), ERROR_INVALID_PARAMETER);
+  }
 }
 
 TEST_F(SerialTest, ReadCompletesAtOnceWhenTheBytesAreThere) {
