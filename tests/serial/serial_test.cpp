@@ -255,11 +255,27 @@ TEST_F(SerialTest, PendingReadCompletesThroughItsEvent) {
   EXPECT_EQ(WaitForSingleObject(read_.hEvent, 0), WAIT_TIMEOUT);
   EXPECT_FALSE(GetOverlappedResult(port_, &read_, &count, FALSE));
   EXPECT_EQ(GetLastError(), ERROR_IO_INCOMPLETE);
+  EXPECT_FALSE(ReadFile(port_, &byte, 1, &count, &read_));  // the record is taken
+  EXPECT_EQ(GetLastError(), ERROR_INVALID_PARAMETER);
   pty_.Send({0x11});
   EXPECT_EQ(WaitForSingleObject(read_.hEvent, INFINITE), WAIT_OBJECT_0);
   ASSERT_TRUE(GetOverlappedResult(port_, &read_, &count, FALSE));
   EXPECT_EQ(count, 1u);
   EXPECT_EQ(byte, 0x11);
+}
+
+TEST_F(SerialTest, BytesOfAShortImmediateReadAreKeptForItsCompletion) {
+  SetTimeouts(0, 0, 0);
+  pty_.Send({1, 2, 3});
+  AwaitInput(3);
+  BYTE buffer[5] = {};
+  DWORD ignored = 0;
+  ASSERT_FALSE(ReadFile(port_, buffer, 5, &ignored, &read_));
+  ASSERT_EQ(GetLastError(), ERROR_IO_PENDING);
+  pty_.Send({4, 5});
+  DWORD count = 0;
+  ASSERT_TRUE(GetOverlappedResult(port_, &read_, &count, TRUE));
+  EXPECT_EQ(std::vector<BYTE>(buffer, buffer + count), (std::vector<BYTE>{1, 2, 3, 4, 5}));
 }
 
 TEST_F(SerialTest, TotalTimeoutEndsAnEmptyReadAfterMultiplierTimesCountPlusConstant) {
