@@ -55,6 +55,13 @@ QString AccessibleName(const ControlTemplate& control, const ControlTemplate* pr
 
 constexpr int kComboDroppedItemsMinimum = 1;
 
+// The dialogs handling a message, innermost last: a dialog opened from a handler with no owner
+// of its own belongs to the one whose handler opened it.
+std::vector<CDialog*>& DialogsHandling() {
+  static std::vector<CDialog*> dialogs;
+  return dialogs;
+}
+
 }  // namespace
 
 // The Qt window of a template dialog: builds the controls and turns Qt's events into the
@@ -361,7 +368,10 @@ QWidget* CDialog::Owner() const {
   if (app != nullptr && app->m_pMainWnd != nullptr && app->m_pMainWnd != this) {
     return app->m_pMainWnd->GetSafeWidget();
   }
-  return app == nullptr ? QApplication::activeWindow() : nullptr;
+  const auto& handling = DialogsHandling();
+  const auto opener = std::find_if(handling.rbegin(), handling.rend(),
+                                   [this](CDialog* d) { return d != this && d->Window(); });
+  return opener == handling.rend() ? nullptr : (*opener)->Window();
 }
 
 BOOL CDialog::UpdateData(BOOL saveAndValidate) {
@@ -420,10 +430,14 @@ LRESULT CDialog::SendMessage(UINT message, WPARAM wParam, LPARAM lParam) {
 
 LRESULT CDialog::WindowProc(const Message& message) {
   struct Handling {
-    std::vector<Message>& stack;
-    ~Handling() { stack.pop_back(); }
+    std::vector<Message>& messages;
+    ~Handling() {
+      messages.pop_back();
+      DialogsHandling().pop_back();
+    }
   };
   handling_.push_back(message);
+  DialogsHandling().push_back(this);
   Handling popOnExit{handling_};
   LRESULT result = 0;
   try {

@@ -14,6 +14,11 @@ namespace framework {
 
 class UiCallGate {
  public:
+  UiCallGate() = default;
+  UiCallGate(const UiCallGate&) = delete;
+  UiCallGate& operator=(const UiCallGate&) = delete;
+  ~UiCallGate() { Close(); }
+
   // Opens the gate onto `window`, a UI-thread object; it closes by itself when that is destroyed.
   void Open(QObject* window);
   void Close();
