@@ -65,6 +65,7 @@ class SerialPort final : public KernelObject {
 
  private:
   SerialPort(int fd, int wake);
+  bool StartIo();
 
   bool Uses(const OVERLAPPED& record, bool reads, bool writes) const;
   bool AbortWhere(std::deque<Transfer>& queue, const OVERLAPPED* record);

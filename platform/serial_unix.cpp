@@ -14,6 +14,7 @@
 #include <cstdint>
 #include <limits>
 #include <optional>
+#include <system_error>
 #include <utility>
 
 #include "platform/errors.h"
@@ -220,11 +221,23 @@ std::shared_ptr<SerialPort> SerialPort::Open(const std::string& path, DWORD& err
     return nullptr;
   }
   TryLowLatency(fd);
-  return std::shared_ptr<SerialPort>(new SerialPort(fd, wake));
+  std::shared_ptr<SerialPort> port(new SerialPort(fd, wake));
+  if (!port->StartIo()) {
+    error = ERROR_NOT_ENOUGH_MEMORY;
+    return nullptr;
+  }
+  return port;
 }
 
-SerialPort::SerialPort(int fd, int wake) : fd_(fd), wake_(wake) {
-  ioThread_ = std::thread([this] { IoLoop(); });
+SerialPort::SerialPort(int fd, int wake) : fd_(fd), wake_(wake) {}
+
+bool SerialPort::StartIo() {
+  try {
+    ioThread_ = std::thread([this] { IoLoop(); });
+    return true;
+  } catch (const std::system_error&) {
+    return false;
+  }
 }
 
 SerialPort::~SerialPort() {
@@ -244,7 +257,7 @@ void SerialPort::Close() {
   Wake();
   // The I/O thread holds no reference to the port, so the last one never drops on it and this
   // join is never the thread joining itself.
-  ioThread_.join();
+  if (ioThread_.joinable()) ioThread_.join();
   std::lock_guard lock(mutex_);
   // The exclusive flag outlives our descriptor while another holds the device open.
   ioctl(fd_, TIOCNXCL);
@@ -337,9 +350,7 @@ BOOL SerialPort::Read(void* buffer, DWORD length, DWORD* read, OVERLAPPED& recor
                     .isRead = true,
                     .into = static_cast<unsigned char*>(buffer),
                     .length = length};
-  const Millis now = ClockNow();
-  ApplyReadTimeouts(transfer, timeouts_, now);
-  transfer.lastByteAt = now;
+  ApplyReadTimeouts(transfer, timeouts_, ClockNow());
   return Begin(reads_, std::move(transfer), read);
 }
 
@@ -347,9 +358,9 @@ BOOL SerialPort::Write(const void* data, DWORD length, DWORD* written, OVERLAPPE
                        std::shared_ptr<Event> event) {
   std::unique_lock lock(mutex_);
   if (closed_) return Fail(ERROR_INVALID_HANDLE);
-  if (Uses(record, true, false)) return Fail(ERROR_INVALID_PARAMETER);
   changed_.wait(lock, [&] { return closed_ || !Uses(record, false, true); });
   if (closed_) return Fail(ERROR_INVALID_HANDLE);
+  if (Uses(record, true, false)) return Fail(ERROR_INVALID_PARAMETER);
   Transfer transfer{.record = &record,
                     .event = std::move(event),
                     .isRead = false,
