@@ -314,6 +314,22 @@ TEST_F(SerialTest, ReadWithNoWaitingReturnsWhatIsThere) {
   EXPECT_EQ(count, 0u);
 }
 
+TEST_F(SerialTest, ReadForTheFirstByteEndsWithItOrEmptyAfterTheConstant) {
+  platform::SetClockScale(100);
+  SetTimeouts(MAXDWORD, MAXDWORD, 1000);
+  BYTE buffer[10];
+  DWORD count = 99;
+  ASSERT_TRUE(PendingRead(buffer, 10, count));
+  EXPECT_EQ(count, 0u);
+  SetTimeouts(MAXDWORD, MAXDWORD, 1000000);
+  DWORD ignored = 0;
+  ASSERT_FALSE(ReadFile(port_, buffer, 10, &ignored, &read_));
+  pty_.Send({0x7F});
+  ASSERT_TRUE(GetOverlappedResult(port_, &read_, &count, TRUE));
+  EXPECT_EQ(count, 1u);
+  EXPECT_EQ(buffer[0], 0x7F);
+}
+
 TEST_F(SerialTest, HangUpFailsPendingAndImmediateReads) {
   SetTimeouts(0, 0, 0);
   BYTE byte = 0;
