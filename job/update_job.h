@@ -5,6 +5,7 @@
 // job runs, the UI thread writes none of them (Update and Browse are disabled).
 #pragma once
 
+#include <array>
 #include <atomic>
 #include <cstdint>
 
@@ -49,6 +50,11 @@ struct UpdateJob {
   win::DWORD bytesWritten = 0;
   win::DWORD bytesRead = 0;
   std::uint8_t replyBuffer[50] = {};
+  // The announce frame on its way out: a write reads its bytes until it has ended.
+  std::array<std::uint8_t, 30> announceFrame{};
+  // The port list index that portHandle was opened for, so that a port left open by a failed
+  // job serves the next one only when the operator still selects it.
+  std::int32_t openPortIndex = -1;
 };
 
 // The process-wide instance.
