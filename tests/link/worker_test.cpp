@@ -136,6 +136,10 @@ class WorkerTest : public ::testing::Test {
     const auto room = static_cast<std::size_t>(all.end() - from);
     return {from, from + static_cast<long>(std::min(count, room))};
   }
+  std::vector<std::string> LastTexts(std::size_t count) const {
+    const auto all = texts();
+    return {all.end() - static_cast<long>(std::min(count, all.size())), all.end()};
+  }
   std::vector<platform::Millis> pauses() const {
     std::lock_guard lock(mutex_);
     return pauses_;
@@ -436,17 +440,70 @@ TEST_F(WorkerTest, PortClosedByTheDialogMidExchangeEndsTheJobCleanly) {
   EXPECT_EQ(job_->portHandle.load(), 0u);
 }
 
-TEST_F(WorkerTest, EmptyImageRunsOnlyTheEndPass) {
-  ScriptedDevice& device = AddDevice("COM1");
-  job_->frameBytes = 0;
-  RunJob(DeviceType::Keyboard, 0);
+// The walk ends at the end of the image, and at a frame that the image does not hold whole: that
+// frame is never sent and nothing beyond the image is read.
+TEST_F(WorkerTest, WalkEndsWhereTheImageEnds) {
+  struct Case {
+    const char* name;
+    std::initializer_list<std::uint16_t> lengths;
+    std::int32_t frameBytes;
+    std::size_t framesSent;
+    std::vector<std::string> endPass;
+    std::uint32_t progress;
+  };
+  const std::vector<Case> cases = {
+      {"empty", {}, 0, 0, {"i 0 frameSize 2 \n", "i 0 isize 0 \n", "Leave thread while"}, 4},
+      {"lone byte", {10}, 1, 0, {"i 0 frameSize 2 \n", "i 0 isize 1 \n", "Leave thread while"}, 4},
+      {"second frame runs past",
+       {10, 10},
+       17,
+       1,
+       {"i 12 frameSize 2 \n", "i 12 isize 17 \n", "Leave thread while"},
+       2 * 12 + 4},
+  };
+  for (const Case& c : cases) {
+    SCOPED_TRACE(c.name);
+    ScriptedDevice& device = AddDevice("COM1");
+    LoadFrames(c.lengths);
+    job_->frameBytes = c.frameBytes;
+    RunJob(DeviceType::Keyboard, 0);
 
-  EXPECT_TRUE(device.frames().empty());
-  EXPECT_EQ(
-      TextsFrom("i 0 frameSize 2 \n"),
-      (std::vector<std::string>{"i 0 frameSize 2 \n", "i 0 isize 0 \n", "Leave thread while"}));
-  EXPECT_EQ(job_->progressCount.load(), 4u);
-  EXPECT_TRUE(job_->transferEnded.load());
+    EXPECT_EQ(device.frames().size(), c.framesSent);
+    EXPECT_EQ(LastTexts(3), c.endPass);
+    EXPECT_EQ(job_->progressCount.load(), c.progress);
+    EXPECT_TRUE(job_->transferEnded.load());
+    win::CloseHandle(job_->portHandle.exchange(0));
+  }
+}
+
+struct SpeedCase {
+  DeviceType type;
+  speed_t announce;
+  speed_t transfer;
+};
+
+TEST_F(WorkerTest, LineSpeedsFollowTheDeviceFamily) {
+  const std::vector<SpeedCase> cases = {
+      {DeviceType::Kestrane, B57600, B57600},
+      {DeviceType::ReaderA, B9600, B9600},
+      {DeviceType::ReaderB, B9600, B9600},
+  };
+  for (const SpeedCase& c : cases) {
+    SCOPED_TRACE(static_cast<int>(c.type));
+    ScriptedDevice& device = AddDevice("COM1");
+    LoadFrames({10});
+    RunJob(c.type, 0);
+
+    const auto announces = device.announces();
+    ASSERT_EQ(announces.size(), 1u);
+    const AnnounceFrame expected = BuildAnnounceFrame(*job_);
+    EXPECT_EQ(announces[0].bytes, Bytes(expected.begin(), expected.end()));
+    EXPECT_EQ(announces[0].speed, c.announce);
+    const auto frames = device.frames();
+    ASSERT_EQ(frames.size(), 1u);
+    EXPECT_EQ(frames[0].speed, c.transfer);
+    win::CloseHandle(job_->portHandle.exchange(0));
+  }
 }
 
 TEST_F(WorkerTest, OpenFailureReportsAndLeavesNoPort) {
@@ -473,6 +530,22 @@ TEST_F(WorkerTest, OpenFailureReportsAndLeavesNoPort) {
     EXPECT_EQ(job_->portHandle.load(), 0u);
     EXPECT_EQ(job_->progressCount.load(), 77u);
   }
+}
+
+TEST_F(WorkerTest, PortHeldElsewhereGivesTheOpenFailure) {
+  AddDevice("COM1");
+  const win::HANDLE holder =
+      win::CreateFileA("COM1", win::GENERIC_READ | win::GENERIC_WRITE, 0, nullptr,
+                       win::OPEN_EXISTING, win::FILE_FLAG_OVERLAPPED, 0);
+  ASSERT_NE(holder, win::INVALID_HANDLE_VALUE);
+  LoadFrames({10});
+  RunJob(DeviceType::Keyboard, 0);
+  win::CloseHandle(holder);
+
+  EXPECT_EQ(surface_.calls(),
+            Calls({"message: Open COM Failed\n Please Retry Again", "update: on"}));
+  EXPECT_EQ(job_->state.load(), JobState::Idle);
+  EXPECT_EQ(job_->portHandle.load(), 0u);
 }
 
 TEST_F(WorkerTest, FailedReopenTakesTheOpenFailurePath) {
