@@ -122,20 +122,22 @@ std::uint32_t CProgressCtrl::SetPos(std::uint32_t position) {
   return previous;
 }
 
+std::uint32_t CProgressCtrl::Clamped(std::uint32_t value) const {
+  return value < lower_ ? lower_ : value > upper_ ? upper_ : value;
+}
+
 int CProgressCtrl::Scaled(std::uint32_t value) const {
   const bool halve = upper_ > static_cast<std::uint32_t>(INT_MAX);
   return static_cast<int>(halve ? value / 2 : value);
 }
 
+// A position outside the range stands at its nearest end, as the control keeps it.
 void CProgressCtrl::Apply() {
+  position_ = Clamped(position_);
   auto* bar = qobject_cast<QProgressBar*>(widget_);
   if (bar == nullptr) return;
   bar->setRange(Scaled(lower_), Scaled(upper_));
-  // The bar stands at the nearest end for a position outside the range, as the control does.
-  const std::uint32_t clamped = position_ < lower_   ? lower_
-                                : position_ > upper_ ? upper_
-                                                     : position_;
-  bar->setValue(Scaled(clamped));
+  bar->setValue(Scaled(position_));
 }
 
 BOOL CMenu::AppendMenu(UINT flags, UINT_PTR id, const char* text) {

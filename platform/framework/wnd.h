@@ -55,8 +55,9 @@ class CComboBox : public CWnd {
   int AddString(const char* text);
 };
 
-// A progress bar with a 32-bit unsigned range and position. The bar draws in int steps, so
-// values above INT_MAX are halved on their way to it; the control reports what it was given.
+// A progress bar with a 32-bit unsigned range and position; a position outside the range is
+// kept at its nearest end. The bar draws in int steps, so values above INT_MAX are halved on
+// their way to it.
 class CProgressCtrl : public CWnd {
  public:
   void SetRange32(std::uint32_t lower, std::uint32_t upper);
@@ -66,6 +67,7 @@ class CProgressCtrl : public CWnd {
 
  private:
   int Scaled(std::uint32_t value) const;
+  std::uint32_t Clamped(std::uint32_t value) const;
   void Apply();
   std::uint32_t lower_ = 0;
   std::uint32_t upper_ = 100;

@@ -75,6 +75,15 @@ class MainDialogTest : public ::testing::Test {
     return path;
   }
 
+  // Browse, and pick `path` in the file dialog.
+  void ChooseWithBrowse(const std::string& path) {
+    auto choose = OnNextModal<QFileDialog>([&](QFileDialog* files) {
+      files->selectFile(QString::fromStdString(path));
+      static_cast<QDialog*>(files)->accept();
+    });
+    Button(kBrowse)->click();
+  }
+
   QTemporaryDir dir_;
   CUpdaterDialog dialog_{nullptr, [](job::UpdateJob&, job::OperatorSurface&) { return true; }};
   std::mutex debugMutex_;
@@ -188,20 +197,19 @@ TEST_F(MainDialogTest, BrowseCancelChangesNothingAndChoosingReplacesTypedText) {
   const std::string package = WriteFile("keyboard.pkg", "x");
   auto* edit = qobject_cast<QLineEdit*>(Control(kEdit));
   QTest::keyClicks(edit, "typed");
-  auto cancel = OnNextModal<QFileDialog>([](QFileDialog* files) { files->reject(); });
-  Button(kBrowse)->click();
-  EXPECT_EQ(edit->text(), QStringLiteral("typed"));
-  EXPECT_EQ(dialog_.FilePath(), "");
-
-  auto choose = OnNextModal<QFileDialog>([&](QFileDialog* files) {
+  auto cancel = OnNextModal<QFileDialog>([](QFileDialog* files) {
     EXPECT_EQ(files->fileMode(), QFileDialog::ExistingFile);
     EXPECT_EQ(files->acceptMode(), QFileDialog::AcceptOpen);
     EXPECT_LE(files->nameFilters().size(), 1);  // every file, no list of types
     EXPECT_TRUE(files->nameFilters().join("").contains("*"));
-    files->selectFile(QString::fromStdString(package));
-    static_cast<QDialog*>(files)->accept();
+    files->reject();
   });
   Button(kBrowse)->click();
+  EXPECT_FALSE(cancel->isActive());
+  EXPECT_EQ(edit->text(), QStringLiteral("typed"));
+  EXPECT_EQ(dialog_.FilePath(), "");
+
+  ChooseWithBrowse(package);
   EXPECT_EQ(dialog_.FilePath(), package);
   EXPECT_EQ(edit->text(), QString::fromStdString(package));
 }
@@ -234,11 +242,7 @@ TEST_F(MainDialogTest, FileErrorWhileLoadingShowsTheStopIconBox) {
   job::WriteEntry(header, 1, {1, 8, {}});
   const std::string package =
       WriteFile("negative.pkg", std::string(header.bytes.begin(), header.bytes.end()) + "0004AABB");
-  auto choose = OnNextModal<QFileDialog>([&](QFileDialog* files) {
-    files->selectFile(QString::fromStdString(package));
-    static_cast<QDialog*>(files)->accept();
-  });
-  Button(kBrowse)->click();
+  ChooseWithBrowse(package);
   SeenMessageBox seen;
   auto watch = DismissNextMessageBox(seen);
   Button(kUpdate)->click();
