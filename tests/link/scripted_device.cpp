@@ -10,7 +10,7 @@
 #include <chrono>
 #include <stdexcept>
 
-namespace devlink::testing {
+namespace devlink::scripted {
 namespace {
 
 constexpr std::uint8_t kAnnounceStart = 0xF0;
@@ -172,4 +172,4 @@ void ScriptedDevice::Record(Received::Kind kind, std::size_t size) {
   pending_.erase(pending_.begin(), pending_.begin() + static_cast<long>(size));
 }
 
-}  // namespace devlink::testing
+}  // namespace devlink::scripted

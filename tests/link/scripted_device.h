@@ -16,7 +16,7 @@
 
 #include "platform/clock.h"
 
-namespace devlink::testing {
+namespace devlink::scripted {
 
 using Bytes = std::vector<std::uint8_t>;
 
@@ -91,4 +91,4 @@ class ScriptedDevice {
   std::thread thread_;
 };
 
-}  // namespace devlink::testing
+}  // namespace devlink::scripted

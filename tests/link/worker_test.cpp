@@ -25,10 +25,10 @@ namespace {
 
 using job::DeviceType;
 using job::JobState;
-using testing::Bytes;
-using testing::DeviceScript;
-using testing::Received;
-using testing::ScriptedDevice;
+using scripted::Bytes;
+using scripted::DeviceScript;
+using scripted::Received;
+using scripted::ScriptedDevice;
 
 constexpr std::uint32_t kClockScale = 25;
 thread_local bool t_isWorker = false;
