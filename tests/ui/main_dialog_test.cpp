@@ -24,6 +24,7 @@
 #include "platform/win32_kernel.h"
 #include "ui/about_dialog.h"
 #include "ui/resource.h"
+#include "ui/resources.h"
 #include "ui/updater_dialog.h"
 #include "ui/worker_surface.h"
 
@@ -190,6 +191,26 @@ TEST_F(MainDialogTest, IconCentringTruncatesTowardZero) {
   for (const auto& c : cases) {
     EXPECT_EQ(CenteredIconOrigin({0, 0, c.width, c.width}, 32, 32).x, c.x) << c.width;
     EXPECT_EQ(CenteredIconOrigin({0, 0, c.width, c.width}, 32, 32).y, c.x) << c.width;
+  }
+}
+
+TEST_F(MainDialogTest, MinimisedDialogPaintsItsIconCentredOnTheBackground) {
+  framework::CRect client;
+  dialog_.GetClientRect(&client);
+  const framework::CPoint at = CenteredIconOrigin(client, 32, 32);
+  const QImage icon = framework::LoadIcon(AppIconResource())->Picture(32).toImage();
+  const QColor background = dialog_.Window()->palette().color(QPalette::Window);
+  const QImage open = dialog_.Window()->grab().toImage();
+  EXPECT_EQ(open.pixelColor(at.x + 16, at.y + 24), background);  // no icon while open
+
+  dialog_.Window()->showMinimized();
+  ASSERT_TRUE(dialog_.IsIconic());
+  const QImage painted = dialog_.Window()->grab().toImage();
+  EXPECT_EQ(painted.pixelColor(1, 1), background);
+  // Rows of the icon that the path box, drawn over the dialog, leaves uncovered.
+  for (const QPoint p : {QPoint(16, 24), QPoint(8, 27), QPoint(20, 30), QPoint(1, 25)}) {
+    const QColor expected = icon.pixelColor(p).alpha() == 0 ? background : icon.pixelColor(p);
+    EXPECT_EQ(painted.pixelColor(at.x + p.x(), at.y + p.y()), expected) << p.x() << "," << p.y();
   }
 }
 
