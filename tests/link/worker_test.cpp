@@ -4,6 +4,7 @@
 #include <gtest/gtest.h>
 
 #include <algorithm>
+#include <condition_variable>
 #include <map>
 #include <memory>
 #include <mutex>
@@ -65,8 +66,11 @@ class WorkerTest : public ::testing::Test {
     platform::SetDebugSink([this](std::string_view text) { OnDebugText(text); });
     platform::SetSleepObserver([this](platform::Millis ms) {
       if (!t_isWorker) return;
-      std::lock_guard lock(mutex_);
-      pauses_.push_back(ms);
+      {
+        std::lock_guard lock(mutex_);
+        pauses_.push_back(ms);
+      }
+      paused_.notify_all();
     });
     win::SetPortResolver([this](std::string_view name) { return Resolve(name); });
   }
@@ -91,7 +95,7 @@ class WorkerTest : public ::testing::Test {
   }
 
   // An image of frames with the given lengths L, each followed by L bytes of a pattern.
-  void LoadFrames(std::initializer_list<std::uint16_t> lengths) {
+  void LoadFrames(const std::vector<std::uint16_t>& lengths) {
     std::int32_t at = 0;
     for (const std::uint16_t length : lengths) {
       job_->frameBuffer[at++] = static_cast<std::uint8_t>(length >> 8);
@@ -109,16 +113,21 @@ class WorkerTest : public ::testing::Test {
 
   // One job, as the Update command hands it over, run to its end on the worker thread.
   void RunJob(DeviceType type, std::int32_t portIndex) {
+    HandOver(type, portIndex);
+    StartWorker().join();
+  }
+  std::thread StartWorker() {
+    return std::thread([this] {
+      t_isWorker = true;
+      RunJobCycle(*job_, surface_);
+    });
+  }
+  void HandOver(DeviceType type, std::int32_t portIndex) {
     job_->deviceType = type;
     job_->entryId = 1;
     job_->portIndex = portIndex;
     job_->transferEnded.store(false);
     job_->state.store(JobState::StartRequested, std::memory_order_release);
-    std::thread worker([this] {
-      t_isWorker = true;
-      RunJobCycle(*job_, surface_);
-    });
-    worker.join();
   }
 
   std::vector<std::string> texts() const {
@@ -143,6 +152,10 @@ class WorkerTest : public ::testing::Test {
   std::vector<platform::Millis> pauses() const {
     std::lock_guard lock(mutex_);
     return pauses_;
+  }
+  void WaitForPauses(std::size_t count) {
+    std::unique_lock lock(mutex_);
+    paused_.wait(lock, [&] { return pauses_.size() >= count; });
   }
   std::vector<std::uint32_t> progressAtFramePasses() const {
     std::lock_guard lock(mutex_);
@@ -175,6 +188,7 @@ class WorkerTest : public ::testing::Test {
   }
 
   mutable std::mutex mutex_;
+  std::condition_variable paused_;
   std::vector<std::unique_ptr<ScriptedDevice>> devices_;
   std::map<std::string, std::string> ports_;
   std::map<std::string, int> resolveCount_;
@@ -192,6 +206,25 @@ DeviceScript FrameReplies(std::vector<Bytes> replies) {
 
 std::vector<std::string> Calls(std::initializer_list<const char*> calls) {
   return {calls.begin(), calls.end()};
+}
+
+TEST_F(WorkerTest, TakesTheJobUpOnlyOnceItIsHandedOver) {
+  ScriptedDevice& device = AddDevice("COM1");
+  LoadFrames({10});
+  std::thread worker = StartWorker();
+  WaitForPauses(3);
+  EXPECT_TRUE(texts().empty());
+  EXPECT_TRUE(device.received().empty());
+  HandOver(DeviceType::Keyboard, 0);
+  worker.join();
+
+  auto waits = pauses();
+  ASSERT_GE(waits.size(), 4u);
+  EXPECT_EQ(waits.back(), 2000);  // the Keyboard pause after the open
+  waits.pop_back();
+  for (const platform::Millis wait : waits) EXPECT_EQ(wait, 100);
+  EXPECT_EQ(texts().front(), "Start Go Go\n");
+  EXPECT_EQ(device.frames().size(), 1u);
 }
 
 TEST_F(WorkerTest, KeyboardUpdateAnnouncesAt9600AndTransfersAt57600) {
@@ -445,7 +478,7 @@ TEST_F(WorkerTest, PortClosedByTheDialogMidExchangeEndsTheJobCleanly) {
 TEST_F(WorkerTest, WalkEndsWhereTheImageEnds) {
   struct Case {
     const char* name;
-    std::initializer_list<std::uint16_t> lengths;
+    std::vector<std::uint16_t> lengths;
     std::int32_t frameBytes;
     std::size_t framesSent;
     std::vector<std::string> endPass;
