@@ -87,7 +87,8 @@ win::DCB ApplyAnnounceSettings(const job::UpdateJob& job) {
   return settings;
 }
 
-bool Announced(job::UpdateJob& job) {
+// Joystick devices are never announced; any reply, a refusal included, is an answer.
+bool AnnounceAnswered(job::UpdateJob& job) {
   return job.deviceType != DeviceType::Joystick && SendAnnounce(job) != 0;
 }
 
@@ -148,7 +149,7 @@ bool SetUpPort(job::UpdateJob& job, job::OperatorSurface& dialog, std::int32_t p
   platform::OutputDebugStringA("\n");
   if (!OpenSelectedPort(job, name, portIndex)) return FailOpen(job, dialog);
   const win::DCB settings = ApplyAnnounceSettings(job);
-  if (!Announced(job) && !Reopen(job, name)) return FailOpen(job, dialog);
+  if (!AnnounceAnswered(job) && !Reopen(job, name)) return FailOpen(job, dialog);
   ApplyTransferSettings(job, settings);
   return true;
 }
