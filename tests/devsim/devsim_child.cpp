@@ -20,7 +20,7 @@ DevsimChild::DevsimChild(const std::vector<std::string>& switches) {
   int out[2];
   int err[2];
   if (pipe2(out, O_CLOEXEC) != 0 || pipe2(err, O_CLOEXEC) != 0) return;
-  std::vector<std::string> words{OVRIN_DEVSIM_PATH};
+  std::vector<std::string> words{OVRIN_DEVSIM_PATH, "--exit-with-parent"};
   words.insert(words.end(), switches.begin(), switches.end());
   std::vector<char*> argv;
   for (auto& word : words) argv.push_back(word.data());

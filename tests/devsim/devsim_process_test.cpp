@@ -166,6 +166,17 @@ INSTANTIATE_TEST_SUITE_P(
         RepeatCase{"GarbageTwice", {"--garbage-frame", "0:2"}, {0xE3, 0x00, 0x11, 0x11}}),
     [](const auto& test) { return std::string(test.param.name); });
 
+TEST_F(DevsimProcessTest, GarbageAnswersEverythingWithNoiseAndAcceptsNothing) {
+  auto& device = Start({"--garbage"});
+  PortEnd port(device.PortPath());
+  const Bytes noise = {0xE3, 0x00, 0x7F, 0x80, 0xFF, 0x5A, 0x0D};
+  ASSERT_TRUE(port.Send(kKeyboardAnnounce));
+  EXPECT_EQ(port.Receive(noise.size()), noise);
+  ASSERT_TRUE(port.Send(MakeFrame(8)));
+  EXPECT_EQ(port.Receive(noise.size()), noise);
+  EXPECT_TRUE(ReadFile(ImagePath()).empty());
+}
+
 TEST_F(DevsimProcessTest, SilentFromFrameReadsOnButAnswersNothing) {
   auto& device = Start({"--silent-from", "1"});
   PortEnd port(device.PortPath(), B57600);

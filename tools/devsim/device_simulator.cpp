@@ -27,6 +27,9 @@ constexpr Nanos kPartialFrameGap = 1000 * kNanosPerMs;
 // updater's writes roughly as a real line does.
 constexpr Nanos kPaceLookAhead = 20 * kNanosPerMs;
 constexpr std::size_t kReadChunk = 128 * 1024;
+// A timed wake-up comes tens of microseconds late; the last stretch before a deadline is spent
+// polling instead, so that a paced reply leaves when the line allows and not later.
+constexpr Nanos kPollAheadOfDeadline = 100'000;
 
 Nanos Now() {
   timespec now{};
@@ -103,6 +106,8 @@ bool DeviceSimulator::SetUp() {
   sigprocmask(SIG_BLOCK, &stopSignals, nullptr);
   signal(SIGPIPE, SIG_IGN);
   signalFd_ = signalfd(-1, &stopSignals, SFD_CLOEXEC | SFD_NONBLOCK);
+  // A test that dies leaves no simulator behind holding a pseudo-terminal.
+  if (options_.exitWithParent) prctl(PR_SET_PDEATHSIG, SIGTERM);
   // Replies are due at exact times; the default 50 us slack would blur the line's pace.
   prctl(PR_SET_TIMERSLACK, 1UL);
   if (!options_.imageOut.empty()) {
@@ -159,7 +164,8 @@ void DeviceSimulator::Step() {
   pollfd watched[2] = {{signalFd_, POLLIN, 0}, {port_.DeviceFd(), POLLIN, 0}};
   const nfds_t count = port_.IsOpen() && WantsInput(now) ? 2 : 1;
   const auto deadline = NextDeadline(now);
-  const timespec timeout = deadline ? RelativeTimeout(now, *deadline) : timespec{};
+  const timespec timeout =
+      deadline ? RelativeTimeout(now + kPollAheadOfDeadline, *deadline) : timespec{};
   if (::ppoll(watched, count, deadline ? &timeout : nullptr, nullptr) < 0) return;
   if ((watched[0].revents & POLLIN) != 0) {
     signalfd_siginfo received{};

@@ -25,6 +25,7 @@ constexpr const char kUsage[] =
     "                           length bytes included\n"
     "  --link PATH              keep the symbolic link PATH pointing at the current port\n"
     "  --no-frame-log           log no line per frame (other events are still logged)\n"
+    "  --exit-with-parent       end (as on SIGTERM) when the process that started it ends\n"
     "\n"
     "Faults:\n"
     "  --no-announce-reply      read the announce and answer nothing\n"
@@ -55,6 +56,7 @@ enum OptionId : int {
   kImageOut = 256,
   kLink,
   kNoFrameLog,
+  kExitWithParent,
   kNoAnnounceReply,
   kRefuseAnnounce,
   kRefuseFrame,
@@ -78,6 +80,7 @@ constexpr option kLongOptions[] = {
     {"image-out", required_argument, nullptr, kImageOut},
     {"link", required_argument, nullptr, kLink},
     {"no-frame-log", no_argument, nullptr, kNoFrameLog},
+    {"exit-with-parent", no_argument, nullptr, kExitWithParent},
     {"no-announce-reply", no_argument, nullptr, kNoAnnounceReply},
     {"refuse-announce", no_argument, nullptr, kRefuseAnnounce},
     {"refuse-frame", required_argument, nullptr, kRefuseFrame},
@@ -155,6 +158,9 @@ class Parser {
         break;
       case kNoFrameLog:
         options_.frameLog = false;
+        break;
+      case kExitWithParent:
+        options_.exitWithParent = true;
         break;
       case kNoAnnounceReply:
         options_.noAnnounceReply = true;

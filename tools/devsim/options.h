@@ -23,6 +23,7 @@ struct Options {
   bool everyTransfer = false;
   bool pace = false;
   bool frameLog = true;
+  bool exitWithParent = false;
   std::vector<FrameFault> refusals;
   std::vector<FrameFault> garbageFrames;
   std::optional<std::uint32_t> silentFrom;
