@@ -14,6 +14,7 @@ namespace {
 
 using ::testing::ElementsAre;
 using ::testing::HasSubstr;
+using ::testing::Not;
 
 const Bytes kKeyboardAnnounce = {0xF0, 0xFF, 0xFF, 0xFF, 0xFF, 0x00, 0x00, 0x00, 0x01, 0x88,
                                  0x10, 0x46, 0x69, 0x72, 0x6D, 0x77, 0x61, 0x72, 0x65, 0x55,
@@ -267,14 +268,18 @@ TEST_F(DevsimProcessTest, PartialFrameIsDroppedAfterAQuietSecond) {
   EXPECT_EQ(ReadFile(ImagePath()), frame);
 }
 
-TEST_F(DevsimProcessTest, PacedLineStillDeliversEveryFrame) {
-  auto& device = Start({"--pace", "--turnaround", "1"});
+TEST_F(DevsimProcessTest, PacedLineDeliversEveryFrameAndASlowFrameKeepsTheTransfer) {
+  // The second frame takes about 104 ms on the line, longer than the idle time: its bytes on the
+  // way must keep the transfer going, or the image would restart with it.
+  auto& device = Start({"--pace", "--turnaround", "1", "--idle-ms", "50"});
   PortEnd port(device.PortPath());
   ASSERT_EQ(Announce(port).size(), 14u);
   port.SetSpeed(B57600);
-  const std::vector<Bytes> frames = {MakeFrame(300, 1), MakeFrame(1, 2)};
+  const std::vector<Bytes> frames = {MakeFrame(1, 2), MakeFrame(600, 1)};
   EXPECT_THAT(SendFrames(port, frames), ElementsAre(0x11, 0x11));
   EXPECT_EQ(ReadFile(ImagePath()), Join(frames));
+  EXPECT_EQ(device.Terminate(), 0);
+  EXPECT_THAT(device.Log(), Not(HasSubstr("transfer-start transfer=1")));
 }
 
 class BadArgumentsTest : public ::testing::TestWithParam<std::vector<std::string>> {};

@@ -24,8 +24,9 @@ constexpr Nanos kNanosPerMs = 1'000'000;
 // A partial frame that sees no byte for this long is given up: the updater has moved on.
 constexpr Nanos kPartialFrameGap = 1000 * kNanosPerMs;
 // While pacing, read no further ahead of the line than this, so that the port pushes back on the
-// updater's writes roughly as a real line does.
+// updater's writes roughly as a real line does; read again once half of it has gone by.
 constexpr Nanos kPaceLookAhead = 20 * kNanosPerMs;
+constexpr Nanos kPaceRefill = kPaceLookAhead / 2;
 constexpr std::size_t kReadChunk = 128 * 1024;
 // A timed wake-up comes tens of microseconds late; the last stretch before a deadline is spent
 // polling instead, so that a paced reply leaves when the line allows and not later.
@@ -164,8 +165,7 @@ void DeviceSimulator::Step() {
   pollfd watched[2] = {{signalFd_, POLLIN, 0}, {port_.DeviceFd(), POLLIN, 0}};
   const nfds_t count = port_.IsOpen() && WantsInput(now) ? 2 : 1;
   const auto deadline = NextDeadline(now);
-  const timespec timeout =
-      deadline ? RelativeTimeout(now + kPollAheadOfDeadline, *deadline) : timespec{};
+  const timespec timeout = deadline ? RelativeTimeout(now, *deadline) : timespec{};
   if (::ppoll(watched, count, deadline ? &timeout : nullptr, nullptr) < 0) return;
   if ((watched[0].revents & POLLIN) != 0) {
     signalfd_siginfo received{};
@@ -186,24 +186,29 @@ void DeviceSimulator::Step() {
 void DeviceSimulator::RunDue(Nanos now) {
   SendDueReplies(now);
   if (parser_.Pending() > 0 && now >= lastInput_ + kPartialFrameGap) DropPartial("quiet");
-  if (transfer_.active && transfer_.sawFrame && replies_.empty() &&
-      now >= lastActivity_ + options_.idleMs * kNanosPerMs) {
-    EndTransfer("idle");
-  }
+  if (const auto idleEnd = TransferIdleEnd(); idleEnd && now >= *idleEnd) EndTransfer("idle");
   if (comeBackAt_ && now >= *comeBackAt_) ComeBack();
 }
 
 std::optional<Nanos> DeviceSimulator::NextDeadline(Nanos now) const {
   std::optional<Nanos> next;
   const auto consider = [&next](Nanos at) { next = next ? std::min(*next, at) : at; };
-  if (!replies_.empty()) consider(replies_.front().at);
+  if (!replies_.empty()) consider(replies_.front().at - kPollAheadOfDeadline);
   if (parser_.Pending() > 0) consider(lastInput_ + kPartialFrameGap);
-  if (transfer_.active && transfer_.sawFrame && replies_.empty()) {
-    consider(lastActivity_ + options_.idleMs * kNanosPerMs);
-  }
+  if (const auto idleEnd = TransferIdleEnd()) consider(*idleEnd);
   if (comeBackAt_) consider(*comeBackAt_);
-  if (port_.IsOpen() && !WantsInput(now)) consider(received_.FreeAt() - kPaceLookAhead);
+  if (port_.IsOpen() && !WantsInput(now)) consider(received_.FreeAt() - kPaceRefill);
   return next;
+}
+
+std::optional<Nanos> DeviceSimulator::TransferIdleEnd() const {
+  // A frame on its way (bytes held, or a reply due) keeps the transfer going, however slow the
+  // line; so does a transfer that has had its announce but no frame yet (the updater may be
+  // re-opening the port).
+  if (!transfer_.active || !transfer_.sawFrame || !replies_.empty() || parser_.Pending() > 0) {
+    return std::nullopt;
+  }
+  return std::max(lastActivity_, lastInput_) + options_.idleMs * kNanosPerMs;
 }
 
 std::uint32_t DeviceSimulator::PaceBaud() const {
@@ -211,7 +216,7 @@ std::uint32_t DeviceSimulator::PaceBaud() const {
 }
 
 bool DeviceSimulator::WantsInput(Nanos now) const {
-  return PaceBaud() == 0 || received_.BytesBy(now, now + kPaceLookAhead, PaceBaud()) > 0;
+  return PaceBaud() == 0 || received_.FreeAt() <= now + kPaceRefill;
 }
 
 void DeviceSimulator::OnInput(Nanos now) {

@@ -48,6 +48,7 @@ class DeviceSimulator {
   void RunDue(Nanos now);
   std::optional<Nanos> NextDeadline(Nanos now) const;
   bool WantsInput(Nanos now) const;
+  std::optional<Nanos> TransferIdleEnd() const;
   std::uint32_t PaceBaud() const;
 
   void OnInput(Nanos now);
