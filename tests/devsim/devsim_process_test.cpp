@@ -299,6 +299,7 @@ INSTANTIATE_TEST_SUITE_P(CommandLines, BadArgumentsTest,
                                            std::vector<std::string>{"--hangup-at"},
                                            std::vector<std::string>{"--come-back", "100"},
                                            std::vector<std::string>{"--baud", "9600"},
+                                           std::vector<std::string>{"--idle-ms", "0"},
                                            std::vector<std::string>{"stray"}));
 
 }  // namespace

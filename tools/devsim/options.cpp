@@ -238,6 +238,7 @@ class Parser {
     if (options_.comeBackMs && !options_.hangupAt) result_.error = "--come-back needs --hangup-at";
     if (options_.forcedBaud && !options_.pace) result_.error = "--baud needs --pace";
     if (options_.forcedBaud && *options_.forcedBaud == 0) result_.error = "--baud must be above 0";
+    if (options_.idleMs == 0) result_.error = "--idle-ms must be above 0";
     if (options_.exitAfterTransfers && *options_.exitAfterTransfers == 0) {
       result_.error = "--exit-after-transfers must be above 0";
     }
