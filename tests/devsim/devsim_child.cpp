@@ -81,11 +81,12 @@ int DevsimChild::Reap() {
   while (waitpid(pid_, &status, 0) < 0 && errno == EINTR) {
   }
   pid_ = -1;
-  return WIFEXITED(status) ? WEXITSTATUS(status) : 128 + WTERMSIG(status);
+  exitStatus_ = WIFEXITED(status) ? WEXITSTATUS(status) : 128 + WTERMSIG(status);
+  return exitStatus_;
 }
 
 int DevsimChild::Terminate() {
-  if (pid_ <= 0) return -1;
+  if (pid_ <= 0) return exitStatus_;
   kill(pid_, SIGTERM);
   while (ReadMoreLog(kPatienceMs)) {
   }

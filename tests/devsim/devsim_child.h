@@ -31,7 +31,7 @@ class DevsimChild {
   std::size_t WaitForLog(std::string_view text, std::size_t from = 0, int timeoutMs = kPatienceMs);
   const std::string& Log() const { return log_; }
 
-  // SIGTERM, then its exit status.
+  // SIGTERM, then its exit status (the status it ended with when it has ended already).
   int Terminate();
   // Its exit status once it ends by itself, or -1 when it did not end within the patience.
   int WaitForExit(int timeoutMs = kPatienceMs);
@@ -41,6 +41,7 @@ class DevsimChild {
   int Reap();
 
   pid_t pid_ = -1;
+  int exitStatus_ = -1;
   int outFd_ = -1;
   int errFd_ = -1;
   std::string portPath_;
