@@ -30,7 +30,9 @@ class DevsimProcessTest : public ::testing::Test {
  protected:
   void TearDown() override {
     // Ending cleanly on SIGTERM also shows that nothing went wrong inside it meanwhile.
-    if (child_) EXPECT_EQ(child_->Terminate(), 0) << child_->Log();
+    if (child_) {
+      EXPECT_EQ(child_->Terminate(), 0) << child_->Log();
+    }
     std::filesystem::remove_all(dir_);
   }
 
@@ -164,6 +166,7 @@ INSTANTIATE_TEST_SUITE_P(
     Faults, RepeatedFrameTest,
     ::testing::Values(
         RepeatCase{"Plain", {}, {0x11, 0x11}},
+        RepeatCase{"Delayed", {"--reply-delay", "20"}, {0x11, 0x11}},
         RepeatCase{"RefusedTwice", {"--refuse-frame", "0:2"}, {0x05, 0x05, 0x11, 0x11}},
         RepeatCase{"SecondRefused", {"--refuse-frame=1:1"}, {0x11, 0x05, 0x11}},
         RepeatCase{"GarbageTwice", {"--garbage-frame", "0:2"}, {0xE3, 0x00, 0x11, 0x11}}),

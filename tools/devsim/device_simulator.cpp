@@ -357,8 +357,8 @@ void DeviceSimulator::LogFrame(std::size_t size, const FrameVerdict& verdict,
 }
 
 void DeviceSimulator::HangUp() {
-  Log("hangup transfer=%u index=%u path=%s", transfer_.number, transfer_.accepted,
-      port_.PortPath().c_str());
+  Log("hangup transfer=%u index=%u speed=%u path=%s", transfer_.number, transfer_.accepted,
+      lineSpeed_, port_.PortPath().c_str());
   EndTransfer("hangup");
   RemoveLink();
   port_.Close();
