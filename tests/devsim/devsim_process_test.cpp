@@ -7,7 +7,7 @@
 #include <cerrno>
 #include <filesystem>
 
-#include "tests/devsim/devsim_child.h"
+#include "tests/support/devsim_child.h"
 
 namespace devsimtest {
 namespace {

@@ -1,4 +1,4 @@
-#include "tests/devsim/devsim_child.h"
+#include "tests/support/devsim_child.h"
 
 #include <fcntl.h>
 #include <poll.h>
