@@ -46,6 +46,8 @@ void OutputDebugFormat(const char* format, ...) {
   OutputDebugStringA(buffer);
 }
 
-void SetDebugSink(DebugSink sink) { Sink() = std::move(sink); }
+void SetDebugSink(DebugSink sink) {
+  Sink() = std::move(sink);
+}
 
 }  // namespace platform

@@ -17,7 +17,9 @@ CFileException::CFileException(int osError, std::string fileName)
                  std::strerror(osError_);
 }
 
-CFile::~CFile() { Close(); }
+CFile::~CFile() {
+  Close();
+}
 
 bool CFile::Open(const std::string& path, unsigned /*flags*/, CFileException** error) {
   Close();
@@ -47,9 +49,13 @@ bool CFile::Open(const std::string& path, unsigned /*flags*/, CFileException** e
   return true;
 }
 
-void CFile::Throw(int osError) const { throw CFileException(osError, path_); }
+void CFile::Throw(int osError) const {
+  throw CFileException(osError, path_);
+}
 
-void CFile::SeekToBegin() { SeekFromBegin(0); }
+void CFile::SeekToBegin() {
+  SeekFromBegin(0);
+}
 
 std::uint64_t CFile::SeekFromBegin(std::int64_t offset) {
   if (offset < 0) Throw(EINVAL);
