@@ -44,13 +44,29 @@ void FailNoResponse(job::UpdateJob& job, job::OperatorSurface& dialog) {
   platform::OutputDebugStringA("Leave thread while");
 }
 
-enum class FrameOutcome { Accepted, Refused, Unanswered };
+// A line whose reads fail (the device unplugged, the port gone) is dead for good: the next job
+// opens the port afresh instead of reusing this handle.
+void CloseDeadPort(job::UpdateJob& job) {
+  win::CloseHandle(job.portHandle.exchange(0, std::memory_order_acq_rel));
+}
+
+enum class ReplyEnd { Byte, Silent, ReadsFailed };
+ReplyEnd ReadReply(job::UpdateJob& job, std::uint8_t& reply);
+
+enum class FrameOutcome { Accepted, Refused, Unanswered, LineDead };
 
 FrameOutcome SendFrame(job::UpdateJob& job, std::uint32_t offset, std::uint32_t frameSize) {
   win::WriteFile(job.portHandle.load(), job.frameBuffer + offset, frameSize, &job.bytesWritten,
                  &job.writeOverlapped);
   std::uint8_t reply = 0;
-  if (ReadReplyByte(job, reply) == 0) return FrameOutcome::Unanswered;
+  switch (ReadReply(job, reply)) {
+    case ReplyEnd::Silent:
+      return FrameOutcome::Unanswered;
+    case ReplyEnd::ReadsFailed:
+      return FrameOutcome::LineDead;
+    case ReplyEnd::Byte:
+      break;
+  }
   return reply == kFrameAccepted ? FrameOutcome::Accepted : FrameOutcome::Refused;
 }
 
@@ -79,6 +95,9 @@ void RunFrameLoop(job::UpdateJob& job, job::OperatorSurface& dialog) {
         break;
       case FrameOutcome::Unanswered:
         return FailNoResponse(job, dialog);
+      case FrameOutcome::LineDead:
+        CloseDeadPort(job);
+        return FailNoResponse(job, dialog);
     }
   }
 }
@@ -94,9 +113,7 @@ ReadEnd AwaitRead(job::UpdateJob& job, win::HANDLE port) {
   return job.bytesRead == 0 ? ReadEnd::Empty : ReadEnd::Byte;
 }
 
-}  // namespace
-
-win::DWORD ReadReplyByte(job::UpdateJob& job, std::uint8_t& reply) {
+ReplyEnd ReadReply(job::UpdateJob& job, std::uint8_t& reply) {
   const win::HANDLE port = job.portHandle.load();
   int failedReads = 0;
   int emptyPeriods = 0;
@@ -110,27 +127,33 @@ win::DWORD ReadReplyByte(job::UpdateJob& job, std::uint8_t& reply) {
     if (start == ReadStart::Completed) {
       reply = job.replyBuffer[0];
       platform::OutputDebugStringA("\nGot [1] 0x11\n");
-      return job.bytesRead;
+      return ReplyEnd::Byte;
     }
     const ReadEnd end = start == ReadStart::Pending ? AwaitRead(job, port) : ReadEnd::Failed;
     if (end == ReadEnd::Byte) {
       reply = job.replyBuffer[0];
       platform::OutputDebugFormat("\nGot [2] len %d 0x%x\n", static_cast<int>(job.bytesRead),
                                   static_cast<unsigned>(static_cast<std::int8_t>(reply)));
-      return job.bytesRead;
+      return ReplyEnd::Byte;
     }
     if (end == ReadEnd::Empty) {
       platform::OutputDebugFormat("\nGot [2] len %d Still Wait....\n",
                                   static_cast<int>(job.bytesRead));
-      if (frameGoneOut && ++emptyPeriods == kMaxEmptyPeriods) return 0;
+      if (frameGoneOut && ++emptyPeriods == kMaxEmptyPeriods) return ReplyEnd::Silent;
       continue;
     }
     platform::OutputDebugStringA("\nNot Got \n");
     if (++failedReads == kMaxFailedReads) {
       platform::OutputDebugStringA("failnum>=2\n");
-      return 0;
+      return ReplyEnd::ReadsFailed;
     }
   }
+}
+
+}  // namespace
+
+win::DWORD ReadReplyByte(job::UpdateJob& job, std::uint8_t& reply) {
+  return ReadReply(job, reply) == ReplyEnd::Byte ? job.bytesRead : 0;
 }
 
 void RunJobCycle(job::UpdateJob& job, job::OperatorSurface& dialog) {

@@ -461,6 +461,34 @@ TEST_F(WorkerTest, HangUpGivesTwoFailedCompletionsAndTheNoResponseFailure) {
   EXPECT_EQ(job_->progressCount.load(), 0u);
 }
 
+// A line that hung up is dead for good: the worker closes it instead of keeping it for the next
+// job, which opens the port afresh once the device is back and announces to it as usual.
+TEST_F(WorkerTest, PortThatHungUpIsClosedAndOpenedAfreshWhenTheDeviceIsBack) {
+  DeviceScript script;
+  script.hangUpAtFrame = 0;
+  AddDevice("COM1", script);
+  LoadFrames({10});
+  RunJob(DeviceType::Keyboard, 0);
+  EXPECT_EQ(surface_.calls(), Calls({"message: No Respond\n Please Retry Again", "update: on"}));
+  EXPECT_EQ(job_->state.load(), JobState::Idle);
+  EXPECT_EQ(job_->portHandle.load(), 0u);
+
+  ScriptedDevice& back = AddDevice("COM1");
+  RunJob(DeviceType::Keyboard, 0);
+  EXPECT_EQ(CountText("REopen COM port!!!!\n\n\n"), 2u);
+  EXPECT_EQ(CountText("Retry..."), 0u);
+  EXPECT_EQ(pauses(), (std::vector<platform::Millis>{2000, 2000}));
+  const auto announces = back.announces();
+  ASSERT_EQ(announces.size(), 1u);
+  EXPECT_EQ(announces[0].speed, B9600);
+  const auto frames = back.frames();
+  ASSERT_EQ(frames.size(), 1u);
+  EXPECT_EQ(frames[0].bytes, FrameAt(0, 12));
+  EXPECT_EQ(frames[0].speed, B57600);
+  EXPECT_EQ(job_->progressCount.load(), 2u * 12 + 4);
+  EXPECT_EQ(surface_.calls().size(), 2u);
+}
+
 TEST_F(WorkerTest, PortClosedByTheDialogMidExchangeEndsTheJobCleanly) {
   DeviceScript script = FrameReplies({{}});
   script.onFrame = [this](std::size_t) { win::CloseHandle(job_->portHandle.exchange(0)); };
