@@ -544,8 +544,9 @@ class JobRun {
       Require(announces.empty(), "a Joystick device is never announced");
       return;
     }
-    // The re-opened port's purge drops what the device has not read yet; on the compressed clock
-    // a device thread held up for 8 ms misses the announce that way, and the job goes on.
+    // The re-opened port's purge drops what has not reached the device yet: on the compressed
+    // clock a device held up for 8 ms (its thread, or the pseudo-terminal's delivery) misses the
+    // announce that way, and the job goes on as after any unanswered announce.
     if (announces.empty() && Count(0, "Retry...") == 1) return;
     const devlink::AnnounceFrame frame = devlink::BuildAnnounceFrame(job_);
     Require(announces.size() == 1 && announces[0].bytes == Bytes(frame.begin(), frame.end()),
