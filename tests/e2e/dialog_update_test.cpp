@@ -1,0 +1,28 @@
+// Complete updates through the dialog as a technician runs them: the Keyboard and Joystick paths,
+// and packages that hold more than the entry sent. The worker's failures, no port selected and
+// closing the dialog are rows of the fault matrix.
+#include <gtest/gtest.h>
+
+#include "dialog_scenario.h"
+
+namespace e2e {
+namespace {
+
+class DialogUpdate : public ::testing::TestWithParam<Scenario> {};
+
+TEST_P(DialogUpdate, CompletesAndReturnsToTheOpeningCondition) {
+  RunScenario(GetParam());
+}
+
+const Scenario kUpdates[] = {
+    {.name = "Keyboard", .package = {}, .reopens = false},
+    // Never announced: the port is closed, opened again after the pause, and used at 9600.
+    {.name = "Joystick", .package = {.type = "joystick"}, .reopens = true},
+    {.name = "SecondEntryAfterTheSelectedOne", .package = {.extraEntryId = 2}},
+    {.name = "TextAfterTheLastPayload", .package = {.trailing = "END OF PACKAGE\r\n"}},
+};
+
+INSTANTIATE_TEST_SUITE_P(Paths, DialogUpdate, ::testing::ValuesIn(kUpdates), NameOfRow);
+
+}  // namespace
+}  // namespace e2e
