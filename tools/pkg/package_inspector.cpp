@@ -254,8 +254,10 @@ int InspectPackage(const std::string& path, std::ostream& out) {
   const std::optional<std::string> reason = report.Describe();
   const LoaderVerdict verdict = RunLoader(path);
   std::string debug;
-  for (const std::string& text : verdict.debugStrings)
-    debug += (debug.empty() ? "" : " ") + Quoted(text);
+  for (const std::string& text : verdict.debugStrings) {
+    if (!debug.empty()) debug += ' ';
+    debug += Quoted(text);
+  }
   report.Line("debug", debug.empty() ? "none" : debug);
   if (verdict.loaded) {
     report.Line("updater", "loads it");
