@@ -192,14 +192,14 @@ const std::string& CurrentLog(devsimtest::DevsimChild& simulator) {
 }
 
 std::vector<LoggedFrame> LoggedFrames(const std::string& log) {
-  static const std::regex kFrameLine(R"(^frame transfer=(\d+) index=(\d+) )");
+  static const std::regex kFrameLine(R"(^frame transfer=(\d+) index=(\d+) size=\d+ speed=(\d+) )");
   std::vector<LoggedFrame> frames;
   std::istringstream lines(log);
   std::string line;
   std::smatch match;
   while (std::getline(lines, line)) {
     if (std::regex_search(line, match, kFrameLine)) {
-      frames.push_back({std::stoi(match[1]), std::stoi(match[2])});
+      frames.push_back({std::stoi(match[1]), std::stoi(match[2]), std::stoi(match[3])});
     }
   }
   return frames;

@@ -126,6 +126,7 @@ const std::string& CurrentLog(devsimtest::DevsimChild& simulator);
 struct LoggedFrame {
   int transfer = -1;
   int index = -1;
+  int speed = 0;  // the line speed the updater had set
 };
 std::vector<LoggedFrame> LoggedFrames(const std::string& log);
 

@@ -44,6 +44,7 @@ class ScenarioRun {
   void PickPort();
   void RemoveTheCause();
   void RunClosingProcess();
+  void ExpectFramesAtTheTransferSpeed();
   void ExpectNoFrameAfterTheFailingOne();
   void ExpectFailure(const ShownMessage& shown);
   void ExpectSuccess(const ShownMessage& shown);
@@ -107,6 +108,7 @@ void ScenarioRun::Run() {
     if (scenario_.reopens) {
       EXPECT_EQ(debug_.Count(kReopened) > 0, *scenario_.reopens);
     }
+    if (scenario_.transferSpeed) ExpectFramesAtTheTransferSpeed();
     if (scenario_.message != nullptr &&
         std::string_view(scenario_.message) == job::kMsgUpdateSuccess) {
       ExpectSuccess(*shown);
@@ -198,6 +200,12 @@ void ScenarioRun::RunClosingProcess() {
   }
   ASSERT_TRUE(dialog_.Browse(goodPackage_));
   dialog_.SelectPort(0);
+}
+
+void ScenarioRun::ExpectFramesAtTheTransferSpeed() {
+  const std::vector<LoggedFrame> frames = LoggedFrames(CurrentLog(simulator_));
+  EXPECT_FALSE(frames.empty());
+  for (const LoggedFrame& frame : frames) EXPECT_EQ(frame.speed, *scenario_.transferSpeed);
 }
 
 void ScenarioRun::ExpectNoFrameAfterTheFailingOne() {

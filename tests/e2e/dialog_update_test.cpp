@@ -15,9 +15,10 @@ TEST_P(DialogUpdate, CompletesAndReturnsToTheOpeningCondition) {
 }
 
 const Scenario kUpdates[] = {
-    {.name = "Keyboard", .package = {}, .reopens = false},
+    // Announced at 9600, sent at 57600.
+    {.name = "Keyboard", .package = {}, .reopens = false, .transferSpeed = 57600},
     // Never announced: the port is closed, opened again after the pause, and used at 9600.
-    {.name = "Joystick", .package = {.type = "joystick"}, .reopens = true},
+    {.name = "Joystick", .package = {.type = "joystick"}, .reopens = true, .transferSpeed = 9600},
     {.name = "SecondEntryAfterTheSelectedOne", .package = {.extraEntryId = 2}},
     {.name = "TextAfterTheLastPayload", .package = {.trailing = "END OF PACKAGE\r\n"}},
 };
