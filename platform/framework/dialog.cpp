@@ -358,6 +358,11 @@ void CDialog::EndDialog(int result) {
   ended_ = true;
   if (!window_) return;
   window_->MarkEnding();
+  // A box still open over the dialog (the worker's failure message, say) ends with it: its own
+  // loop would otherwise keep the dialog's loop, and the program, from ending.
+  for (QDialog* owned : window_->findChildren<QDialog*>(Qt::FindDirectChildrenOnly)) {
+    if (owned->isVisible()) owned->done(QDialog::Rejected);
+  }
   window_->done(result);
 }
 

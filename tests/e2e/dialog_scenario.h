@@ -72,12 +72,10 @@ struct Scenario {
   const char* message = job::kMsgUpdateSuccess;
   After after = {};                      // after a failure
   std::optional<int> failingFrame = {};  // no later frame may reach the device
+  // Whether the first job re-opened the port after its announce.
   std::optional<bool> reopens = {};
-  std::optional<int> transferSpeed = {};  // the line speed every frame goes at  // whether the
-                                          // first job re-opened the port after its announce
+  std::optional<int> transferSpeed = {};  // the line speed every frame goes at
   std::optional<CloseStage> closeAt = {};
-  // A fault of the updater that the row shows; the row is skipped until it is mended.
-  const char* knownFault = nullptr;
 };
 
 inline void PrintTo(const Scenario& scenario, std::ostream* out) {

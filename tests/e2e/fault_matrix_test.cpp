@@ -83,10 +83,6 @@ std::vector<std::string> Refusing(int frame, int times) {
   return {"--refuse-frame", std::to_string(frame) + ":" + std::to_string(times)};
 }
 
-constexpr const char* kMessageOutlivesItsDialog =
-    "closing the dialog leaves its message box up, and the process running, until the operator "
-    "answers it";
-
 // A transfer that lasts a few seconds on an emulated line, to be closed in the middle.
 constexpr Package kLongPackage{.frames = 60, .frameBytes = 300};
 
@@ -163,11 +159,8 @@ const Scenario kMatrix[] = {
      .closeAt = CloseStage::Transfer},
     {.name = "CloseWhileTheWorkerShowsNoRespond",
      .simulator = Refusing(1, 4),
-     .closeAt = CloseStage::WorkerMessage,
-     .knownFault = kMessageOutlivesItsDialog},
-    {.name = "CloseWhileUpdateSuccessIsShown",
-     .closeAt = CloseStage::SuccessMessage,
-     .knownFault = kMessageOutlivesItsDialog},
+     .closeAt = CloseStage::WorkerMessage},
+    {.name = "CloseWhileUpdateSuccessIsShown", .closeAt = CloseStage::SuccessMessage},
 
     // Every refusal of the loader; a good package loads after it.
     {.name = "NoFileChosen",
@@ -237,7 +230,6 @@ const Scenario kMatrix[] = {
 class FaultMatrix : public ::testing::TestWithParam<Scenario> {};
 
 TEST_P(FaultMatrix, OperatorToldStateKeptAndTheNextUpdateWorks) {
-  if (GetParam().knownFault != nullptr) GTEST_SKIP() << "known fault: " << GetParam().knownFault;
   RunScenario(GetParam());
 }
 
