@@ -1,11 +1,16 @@
 #include "job/update_job.h"
 
 namespace job {
+namespace {
+
+// Constant-initialised static storage: the 1.4 MB image buffer exists once, for the life of the
+// process, and its pages stay untouched (not resident) until a package is decoded into them.
+constinit UpdateJob theJob;
+
+}  // namespace
 
 UpdateJob& TheUpdateJob() {
-  // Static storage: the 1.4 MB image buffer exists once, for the life of the process.
-  static UpdateJob job;
-  return job;
+  return theJob;
 }
 
 }  // namespace job
