@@ -25,7 +25,10 @@ struct UpdateJob {
   DeviceType deviceType = DeviceType::Unrecognized;
   std::int32_t entryId = 0;
   PackageHeader header;
-  std::uint8_t frameBuffer[kFrameBufferSize] = {};
+  // No initialiser, so that construction does not write 1.4 MB: the process-wide instance is
+  // static storage, zero before anything runs, whose pages stay out of memory until a package is
+  // decoded into them; a value-initialised instance (make_unique) is zeroed whole.
+  std::uint8_t frameBuffer[kFrameBufferSize];
   std::int32_t frameBytes = 0;
   // The selected entry's payload characters: the total against which progress is measured.
   std::uint32_t payloadChars = 0;
