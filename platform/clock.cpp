@@ -24,7 +24,10 @@ std::int64_t MonotonicNanos() {
 }  // namespace
 
 Millis ClockNow() {
-  return MonotonicNanos() * g_scale.load(std::memory_order_relaxed) / 1'000'000;
+  // Whole milliseconds first, so that a large test scale cannot overflow after long uptimes.
+  const std::int64_t nanos = MonotonicNanos();
+  const std::int64_t scale = g_scale.load(std::memory_order_relaxed);
+  return nanos / 1'000'000 * scale + nanos % 1'000'000 * scale / 1'000'000;
 }
 
 void ClockSleep(Millis ms) {
