@@ -2,19 +2,22 @@
 
 #include <unistd.h>
 
+#include <atomic>
 #include <cerrno>
 #include <cstdarg>
 #include <cstdio>
 #include <cstring>
+#include <mutex>
 #include <string>
 
 namespace platform {
 namespace {
 
-DebugSink& Sink() {
-  static DebugSink sink;
-  return sink;
-}
+// A test's sink is called under this lock, so that replacing it waits for a call under way on
+// another thread; the program itself, with no sink, never takes the lock.
+std::mutex g_sinkLock;
+DebugSink g_sink;
+std::atomic<bool> g_sinkInstalled{false};
 
 // One write per string, so that lines from the two threads never interleave mid-string.
 void WriteToStandardError(std::string_view text) {
@@ -30,11 +33,11 @@ void WriteToStandardError(std::string_view text) {
 
 void OutputDebugStringA(const char* text) {
   const std::string_view view(text, std::strlen(text));
-  if (Sink()) {
-    Sink()(view);
-  } else {
-    WriteToStandardError(view);
+  if (g_sinkInstalled.load(std::memory_order_acquire)) {
+    const std::lock_guard lock(g_sinkLock);
+    if (g_sink) return g_sink(view);
   }
+  WriteToStandardError(view);
 }
 
 void OutputDebugFormat(const char* format, ...) {
@@ -47,7 +50,9 @@ void OutputDebugFormat(const char* format, ...) {
 }
 
 void SetDebugSink(DebugSink sink) {
-  Sink() = std::move(sink);
+  const std::lock_guard lock(g_sinkLock);
+  g_sink = std::move(sink);
+  g_sinkInstalled.store(static_cast<bool>(g_sink), std::memory_order_release);
 }
 
 }  // namespace platform

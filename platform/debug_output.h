@@ -11,8 +11,9 @@ void OutputDebugStringA(const char* text);
 // printf-style convenience for the formatted diagnostics.
 void OutputDebugFormat(const char* format, ...) __attribute__((format(printf, 1, 2)));
 
-// Replaces the sink (standard error) for tests; an empty function restores it. Install it before
-// other threads write.
+// Replaces the sink (standard error) for tests; an empty function restores it. Safe while other
+// threads write: once it returns, no thread is still inside the sink it replaced. A sink must not
+// write debug strings itself.
 using DebugSink = std::function<void(std::string_view)>;
 void SetDebugSink(DebugSink sink);
 
