@@ -63,23 +63,23 @@ Number ParseNumber(const std::string& text, const char* what) {
   return value;
 }
 
-struct FramesSpec {
+struct FrameRun {
   std::uint32_t count;
   std::uint32_t frameSize;
 };
 
-FramesSpec ParseFrames(const std::string& text) {
+FrameRun ParseFrames(const std::string& text) {
   const std::size_t colon = text.find(':');
   if (colon == std::string::npos) throw UsageError{"--frames takes N:SIZE"};
-  const FramesSpec spec{ParseNumber<std::uint32_t>(text.substr(0, colon), "frame count"),
-                        ParseNumber<std::uint32_t>(text.substr(colon + 1), "frame size")};
-  if (spec.frameSize < 2 || spec.frameSize > 65'537) {
+  const FrameRun run{ParseNumber<std::uint32_t>(text.substr(0, colon), "frame count"),
+                     ParseNumber<std::uint32_t>(text.substr(colon + 1), "frame size")};
+  if (run.frameSize < 2 || run.frameSize > 65'537) {
     throw UsageError{"frame size must be 2 to 65537"};
   }
-  if (std::uint64_t{spec.count} * spec.frameSize > kMaxFramesImageBytes) {
+  if (std::uint64_t{run.count} * run.frameSize > kMaxFramesImageBytes) {
     throw UsageError{"--frames image larger than 64 MiB"};
   }
-  return spec;
+  return run;
 }
 
 std::vector<std::uint8_t> ReadImageFile(const std::string& path) {
@@ -111,7 +111,7 @@ class Arguments {
 
 int Make(Arguments& args) {
   pkg::MakeOptions options;
-  std::optional<FramesSpec> frames;
+  std::optional<FrameRun> frames;
   std::vector<std::string> files;
   while (!args.Done()) {
     const std::string arg = args.Take("argument");
